@@ -1,0 +1,40 @@
+# Front door over CMake. `make test` and `make demo` work on a fresh machine.
+BUILD       ?= build
+JOBS        ?= $(shell nproc)
+CMAKE_FLAGS ?=
+CI          ?=
+# CI builds treat warnings in our own code as errors.
+ifneq ($(CI),)
+  CMAKE_FLAGS += -DVX_WERROR=ON
+endif
+
+.PHONY: all setup configure build test demo bench clean test-asan test-tsan fuzz package install
+
+all: build
+
+setup:
+	@BUILD_DIR=$(CURDIR)/$(BUILD) tools/setup.sh
+
+configure: setup
+	@cmake -S . -B $(BUILD) -G Ninja -DVX_THIRD_PARTY_DIR=$(CURDIR)/$(BUILD)/third_party $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) $(CTEST_FLAGS)
+
+demo: build
+	@tools/demo.sh $(BUILD)
+
+# Every test under AddressSanitizer and UndefinedBehaviorSanitizer.
+test-asan:
+	@$(MAKE) --no-print-directory test BUILD=build-asan CMAKE_FLAGS="$(CMAKE_FLAGS) -DVX_SANITIZE=address,undefined -DVX_BUILD_BENCH=OFF"
+
+# The concurrency tests (server, executor) under ThreadSanitizer.
+test-tsan:
+	@$(MAKE) --no-print-directory test BUILD=build-tsan CTEST_FLAGS="-L concurrency" \
+	  CMAKE_FLAGS="$(CMAKE_FLAGS) -DVX_SANITIZE=thread -DVX_BUILD_BENCH=OFF"
+
+clean:
+	rm -rf build build-asan build-tsan build-fuzz
