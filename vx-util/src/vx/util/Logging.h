@@ -16,6 +16,9 @@ namespace vx::util {
 // log4cxx.properties or LOG4CXX_CONFIGURATION, and an unconfigured process stays quiet.
 log4cxx::LoggerPtr getLogger(const char* name);
 
+// The root logger, through the same first step as getLogger.
+log4cxx::LoggerPtr getRootLogger();
+
 }  // namespace vx::util
 
 // Defines `static log4cxx::LoggerPtr functionName()` returning the named logger, created

@@ -1,0 +1,7 @@
+#include "vx/util/LogManagerException.h"
+
+namespace vx::util::log_manager {
+
+LogManagerException::~LogManagerException() = default;
+
+}  // namespace vx::util::log_manager
