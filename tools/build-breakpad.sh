@@ -9,7 +9,9 @@ pkg=minidump@0.26.0
 integrity='sha512-1CJ6kQDd1UawXgmht3pHKzLPuZPb8xrZlgrN+H6/3zKWsUKapTSF2FE7g2Nji/NnVi+GOsVwM8sm2md6BjJUgg=='
 
 lib="$dest/breakpad/lib/libbreakpad_client.a"
-[ -f "$lib" ] && [ -f "$dest/breakpad/.stamp" ] && exit 0
+# The stamp holds this script's hash, so a changed recipe rebuilds an existing tree.
+recipe=$(sha256sum "$0" | cut -d' ' -f1)
+[ -f "$lib" ] && [ "$(cat "$dest/breakpad/.stamp" 2>/dev/null)" = "$recipe" ] && exit 0
 
 mkdir -p "$dest" && cd "$dest"
 tarball=minidump-0.26.0.tgz
@@ -33,10 +35,14 @@ cp package/deps/third_party/lss/linux_syscall_support.h "$src/src/third_party/ls
 mkdir -p breakpad/obj breakpad/lib breakpad/bin
 sources=$(sed -n '/^src_client_linux_libbreakpad_client_a_SOURCES = /,/^if /p' "$src/Makefile.am" \
   | grep -oE 'src/[^ ]+\.cc')
+# Built without configure, so HAVE_GETCONTEXT is unset and the handler calls Breakpad's own
+# getcontext: the library needs its assembly source as well (--noexecstack: the source
+# lacks the GNU-stack note, which would otherwise make every linked program's stack executable).
+sources="$sources src/common/linux/breakpad_getcontext.S"
 jobs=$(nproc)
 echo "build-breakpad: compiling the Linux client library"
 printf '%s\n' $sources | xargs -P "$jobs" -I{} sh -c \
-  'o="breakpad/obj/$(echo {} | tr / _).o"; g++ -std=c++17 -O2 -g -fPIC -w -Wno-error -I'"$src"'/src -c '"$src"'/{} -o "$o"'
+  'o="breakpad/obj/$(echo {} | tr / _).o"; g++ -std=c++17 -O2 -g -fPIC -w -Wno-error -Wa,--noexecstack -I'"$src"'/src -c '"$src"'/{} -o "$o"'
 ar rcs "$lib" breakpad/obj/*.o
 
 # Headers keep Breakpad's own layout (client/linux/handler/exception_handler.h, ...).
@@ -46,5 +52,5 @@ mkdir -p breakpad/include
 cp package/bin/linux-x64/minidump_dump package/bin/linux-x64/minidump_stackwalk breakpad/bin/
 chmod +x breakpad/bin/*
 rm -rf breakpad/obj
-touch breakpad/.stamp
+echo "$recipe" > breakpad/.stamp
 echo "build-breakpad: $lib"
