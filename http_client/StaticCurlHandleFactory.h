@@ -10,6 +10,9 @@ public:
     uint32_t globalInit() override;
     void globalCleanup() override;
     CurlHandlePtr createHandle() override;
+    CurlMultiHandlePtr createMultiHandle() override;
+    CurlMultiExecutorPtr createMultiExecutor(MultiEventLoopPtr loop, const CompletionFunction& onComplete,
+                                             const WorkerStartFunction& onWorkerStart) override;
 };
 
 }  // namespace vx::shared::agents::measurements::http
