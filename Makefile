@@ -37,4 +37,14 @@ test-tsan:
 	  CMAKE_FLAGS="$(CMAKE_FLAGS) -DVX_SANITIZE=thread -DVX_BUILD_BENCH=OFF"
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz
+	rm -rf build build-asan build-tsan build-fuzz build-pkg
+
+# The Debian package, installed under /usr: build-pkg/vx-vault-accessor_0.6.0~3_amd64.deb
+package: setup
+	@cmake -S . -B build-pkg -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+	  -DVX_BUILD_TESTS=OFF -DVX_BUILD_BENCH=OFF -DVX_THIRD_PARTY_DIR=$(CURDIR)/$(BUILD)/third_party >/dev/null
+	@cmake --build build-pkg -j $(JOBS)
+	@cd build-pkg && cpack -G DEB >/dev/null && ls -1 $(CURDIR)/build-pkg/*.deb
+
+install: build
+	@cmake --install $(BUILD)
