@@ -8,7 +8,7 @@ ifneq ($(CI),)
   CMAKE_FLAGS += -DVX_WERROR=ON
 endif
 
-.PHONY: all setup configure build test demo bench clean test-asan test-tsan fuzz package install
+.PHONY: all setup configure build test demo bench clean test-asan test-tsan fuzz package install package-test
 
 all: build
 
@@ -16,13 +16,13 @@ setup:
 	@BUILD_DIR=$(CURDIR)/$(BUILD) tools/setup.sh
 
 configure: setup
-	@cmake -S . -B $(BUILD) -G Ninja -DVX_THIRD_PARTY_DIR=$(CURDIR)/$(BUILD)/third_party $(CMAKE_FLAGS) >/dev/null
+	@cmake -S . -B $(BUILD) -G Ninja -DVX_THIRD_PARTY_DIR=$(CURDIR)/$(BUILD)/third_party -DVX_BUILD_TESTS=ON $(CMAKE_FLAGS) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
 test: build
-	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) $(CTEST_FLAGS)
+	@cd $(BUILD) && ctest --output-on-failure --no-tests=error -j $(JOBS) $(CTEST_FLAGS)
 
 demo: build
 	@tools/demo.sh $(BUILD)
@@ -48,3 +48,7 @@ package: setup
 
 install: build
 	@cmake --install $(BUILD)
+
+# Builds the .deb, installs it here, checks the installed service answers, purges it.
+package-test:
+	@tools/package-test.sh
