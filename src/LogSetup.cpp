@@ -1,5 +1,6 @@
 #include "LogSetup.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <stdexcept>
@@ -14,10 +15,17 @@ namespace {
 VX_DEFINE_LOGGER(mainLogger, "vx.vault.main")
 
 void requireLogFile(int32_t fileCount, const std::string& directory, const std::string& fileName) {
+    if (fileCount <= 0) {
+        return;
+    }
     const std::string path = directory + "/" + fileName;
-    if (fileCount > 0 && ::access(path.c_str(), W_OK) != 0) {
+    // Opened as the appender opens it: a writable directory in the file's place passes a
+    // mere access check.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) {
         throw std::runtime_error("cannot open log file " + path);
     }
+    ::close(fd);
 }
 
 }  // namespace
