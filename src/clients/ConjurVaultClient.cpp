@@ -227,8 +227,12 @@ std::string ConjurVaultClient::urlEncode(const std::string& text) {
 
 size_t ConjurVaultClient::writeToSecureBuffer(char* data, size_t size, size_t count, void* userdata) {
     const size_t bytes = size * count;
+    auto* buffer = static_cast<SecureBuffer*>(userdata);
+    if (bytes > maxAnswerBytes - buffer->size()) {
+        return 0;  // fails the transfer (CURLE_WRITE_ERROR)
+    }
     try {
-        static_cast<SecureBuffer*>(userdata)->append(data, bytes);
+        buffer->append(data, bytes);
     } catch (const std::bad_alloc&) {
         return 0;  // an exception must not cross libcurl's C frames; this fails the transfer
     }

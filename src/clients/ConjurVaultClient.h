@@ -19,6 +19,9 @@ public:
 
     // Upper bound of one whole exchange, so a stalled vault cannot hold a server thread.
     static constexpr std::chrono::seconds defaultExchangeTimeout{60};
+    // Largest answer body kept (token or secret). SecureBuffer grows without spare capacity,
+    // so a vault sending megabytes would pin a server thread in copies for the whole bound.
+    static constexpr std::size_t maxAnswerBytes = std::size_t{4} << 20;
 
     ConjurVaultClient(CurlHandleFactoryPtr handleFactory, const std::string& vaultUrl, const std::string& account,
                       std::chrono::seconds exchangeTimeout = defaultExchangeTimeout);
