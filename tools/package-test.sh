@@ -25,7 +25,7 @@ DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "./$deb" >/dev/null
 dpkg-deb -f "$deb" Version | grep -qx '0.6.0~3' && pass "version 0.6.0~3"
 dpkg-deb -f "$deb" Depends | grep -q liblog4cxx15 && pass "runtime dependencies declared: $(dpkg-deb -f "$deb" Depends)"
 for f in /usr/bin/vx-vault-accessor /usr/bin/vx-minidump-uploader \
-         /lib/systemd/system/vx-vault-accessor.service /usr/share/man/man8/vx-vault-accessor.8.gz; do
+         /usr/lib/systemd/system/vx-vault-accessor.service /usr/share/man/man8/vx-vault-accessor.8.gz; do
   dpkg -L vx-vault-accessor | grep -qx "$f" || fail "$f not in the package"
   [ -e "$f" ] || fail "$f not installed"
 done
@@ -34,13 +34,13 @@ pass "binaries, unit and man page installed"
   || fail "/etc/vx-agent.cfg was touched"
 pass "/etc/vx-agent.cfg untouched"
 man -w vx-vault-accessor >/dev/null && pass "man 8 vx-vault-accessor found"
-systemd-analyze verify /lib/systemd/system/vx-vault-accessor.service && pass "systemd-analyze verify"
+systemd-analyze verify /usr/lib/systemd/system/vx-vault-accessor.service && pass "systemd-analyze verify"
 [ "$(systemctl is-enabled vx-vault-accessor.service 2>/dev/null)" = enabled ] && pass "unit enabled" \
   || fail "unit not enabled"
 
 # The installed service, started as the unit starts it, must answer. systemd is not PID 1
 # here, so the ExecStart line runs by hand in a private network namespace.
-exec_start=$(sed -n 's/^ExecStart=//p' /lib/systemd/system/vx-vault-accessor.service)
+exec_start=$(sed -n 's/^ExecStart=//p' /usr/lib/systemd/system/vx-vault-accessor.service)
 cat > "$work/inside.sh" <<INSIDE
 set -euo pipefail
 ip link set lo up
@@ -64,6 +64,6 @@ answer=$(unshare -n -m sh -c "mount -t tmpfs tmpfs /var/log && bash '$work/insid
 pass "installed service answers: $answer"
 
 dpkg --purge vx-vault-accessor >/dev/null
-[ ! -e /usr/bin/vx-vault-accessor ] && [ ! -e /lib/systemd/system/vx-vault-accessor.service ] \
+[ ! -e /usr/bin/vx-vault-accessor ] && [ ! -e /usr/lib/systemd/system/vx-vault-accessor.service ] \
   || fail "files left after purge"
 pass "purged cleanly"
