@@ -6,23 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "support/TempDir.h"
+
 namespace vx::util::test {
 
-// A fresh directory under the system temp dir, removed with its content.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
-    std::string str() const { return path_.string(); }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
+using TempDir = vx::test::TempDir;
 
 std::vector<std::string> readLines(const std::string& path);
 std::string readAll(const std::string& path);

@@ -19,6 +19,8 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::filesystem::path& path() const { return root; }
+    std::string str() const { return root.string(); }
+    std::string file(const std::string& name) const { return (root / name).string(); }
     // Writes `content` (binary-safe) to `name` inside the directory, creating parent folders.
     std::string writeFile(const std::string& name, const std::string& content) const;
     std::string readFile(const std::string& name) const;

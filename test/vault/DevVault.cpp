@@ -167,28 +167,4 @@ HttpAnswer postGetCredentials(uint16_t port, const std::string& body) {
     return answer;
 }
 
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vx-vault-e2e-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
-uint16_t refusedPort() {
-    // Bind a free port and close it again; nothing listens there afterwards.
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    auto address = loopback(0);
-    bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
-    socklen_t size = sizeof(address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
 }  // namespace vx::test

@@ -39,20 +39,5 @@ struct HttpAnswer {
 };
 HttpAnswer postGetCredentials(uint16_t port, const std::string& body);
 
-// A temporary directory removed with everything in it.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-// A loopback port nobody listens on.
-uint16_t refusedPort();
 
 }  // namespace vx::test

@@ -20,6 +20,8 @@
 #include "http_client/StaticCurlHandleFactory.h"
 #include "http_server/HttpServer.h"
 #include "services/VaultService.h"
+#include "support/RefusingPort.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -119,7 +121,7 @@ protected:
 
     DevVault& startVault(const std::string& faults = "") {
         const char* caDir = std::getenv("VX_TEST_CA_DIR");
-        vault_ = std::make_unique<DevVault>(work.path(), vaultFixture(faults), https() ? caDir : "");
+        vault_ = std::make_unique<DevVault>(work.str(), vaultFixture(faults), https() ? caDir : "");
         return *vault_;
     }
     std::string vaultUrl() const { return https() ? vault_->httpsUrl() : vault_->httpUrl(); }
@@ -233,8 +235,9 @@ class VaultEndToEndHttpTest : public VaultEndToEndTest {};
 
 TEST_P(VaultEndToEndHttpTest, UnreachableVaultIs502) {
     Service service;
+    const vx::test::RefusingPort refusing;
     for (const std::string& url :
-         {"http://127.0.0.1:" + std::to_string(vx::test::refusedPort()), std::string("http://vault.invalid")}) {
+         {"http://127.0.0.1:" + std::to_string(refusing.port()), std::string("http://vault.invalid")}) {
         const auto answer = service.post(request(url, R"(["plain"])"));
         EXPECT_EQ(answer.status, 502) << url;
         EXPECT_EQ(answer.body, "{\"error\":{\"message\":\"Vault is inaccessible\"}}\n");
@@ -261,12 +264,12 @@ TEST_P(VaultEndToEndHttpTest, FileUrlIsRefused) {
     std::filesystem::create_directories(loginFile.parent_path());
     std::ofstream(loginFile) << "file-content";
     Service service;
-    const auto answer = service.post(request("file://" + work.path(), R"(["plain"])"));
+    const auto answer = service.post(request("file://" + work.str(), R"(["plain"])"));
     EXPECT_EQ(answer.status, 500);
     const auto errors = errorLines();
     ASSERT_EQ(errors.size(), 2u);
     EXPECT_EQ(errors[0].rfind("Failed to perform transfer: ", 0), 0u) << errors[0];
-    EXPECT_EQ(errors[1], "Vault Service exception, URL: file://" + work.path());
+    EXPECT_EQ(errors[1], "Vault Service exception, URL: file://" + work.str());
 }
 
 TEST_P(VaultEndToEndHttpTest, TwoRequestsAreServedAtTheSameTime) {
@@ -287,7 +290,7 @@ TEST_P(VaultEndToEndHttpTest, UntrustedCertificateIs500) {
     if (std::getenv("VX_TEST_CA_DIR") != nullptr) {
         GTEST_SKIP() << "the test CA is trusted in this namespace";
     }
-    vault_ = std::make_unique<DevVault>(work.path(), vaultFixture(), work.path() + "/ca");
+    vault_ = std::make_unique<DevVault>(work.str(), vaultFixture(), work.file("ca"));
     Service service;
     const auto answer = service.post(request(vault_->httpsUrl(), R"(["plain"])"));
     EXPECT_EQ(answer.status, 500);
