@@ -17,6 +17,8 @@ ACCOUNT, HOST, API_KEY = "bench", "bench", "bench-api-key-0123456789"
 SERVICE_PORT = 730
 QUICK = os.environ.get("QUICK") == "1"
 IDLE_SECONDS = float(os.environ.get("IDLE_SECONDS", "10"))
+# Extra service options, e.g. SERVICE_ARGS="--log-level INFO" to see the cost of DEBUG lines.
+SERVICE_ARGS = os.environ.get("SERVICE_ARGS", "").split()
 
 
 def quantile(samples, q):
@@ -56,7 +58,7 @@ class Bench:
         logs = os.path.join(self.work, "service-logs")
         os.makedirs(logs, exist_ok=True)
         begin = time.perf_counter()
-        self.proc = subprocess.Popen(list(wrapper) + [self.service, "-C", "", "-L", logs],
+        self.proc = subprocess.Popen(list(wrapper) + [self.service, "-C", "", "-L", logs] + SERVICE_ARGS,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = begin + wait
         while time.perf_counter() < deadline:
