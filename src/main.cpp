@@ -53,10 +53,9 @@ vx::util::ExceptionManagerConfig crashReportConfig(const Options& options) {
     return config;
 }
 
-// Creates the server and the request path, runs it and waits for good. Returns only by
+// Creates the server and the request path, runs it and waits for good. Leaves only by
 // throwing, for example when port 730 is taken or may not be bound.
-[[noreturn]] void serve(const std::shared_ptr<ICurlHandleFactory>& factory,
-                        std::unique_ptr<vx::rc::HttpServer>& server) {
+void serve(const std::shared_ptr<ICurlHandleFactory>& factory, std::unique_ptr<vx::rc::HttpServer>& server) {
     VX_LOG_INFO(mainLogger(), "Starting vault accessor version " << vx::build::kVersion);
     server = std::make_unique<vx::rc::HttpServer>(kListenAddress, kListenPort, kServerThreads,
                                                   std::numeric_limits<std::size_t>::max());
@@ -68,11 +67,10 @@ vx::util::ExceptionManagerConfig crashReportConfig(const Options& options) {
     server->run();
     server->waitUntilStarted();
 
-    std::atomic<bool> running{true};
+    std::atomic<bool> running{true};  // nothing clears it: the process ends by a signal
     while (running) {
         std::this_thread::sleep_for(kWaitStep);  // resumes an interrupted sleep itself
     }
-    throw std::logic_error("wait loop left");
 }
 
 }  // namespace
@@ -113,7 +111,8 @@ int main(int argc, const char** argv) {
         factory->globalCleanup();
         VX_LOG_INFO(mainLogger(), "VaultAccessor has stopped.");
     }
-    // A start-up that ends here has failed; never report it to the supervisor as success.
+    // Only a failed start-up gets here; never report it to the supervisor as success.
+    // The factory goes before the server, as the entry has always released them.
     factory.reset();
     server.reset();
     return kExitStartupFailed;
