@@ -12,14 +12,13 @@
 #include <cstring>
 #include <exception>
 #include <memory>
-#include <regex>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "FakeRequest.h"
 #include "handlers/GetCredentialsHandler.h"
-#include "http_server/IHttpRequest.h"
 #include "http_server/IHttpResponse.h"
 #include "services/IVaultService.h"
 #include "services/VaultExceptions.h"
@@ -35,23 +34,6 @@ void require(bool condition, const char* what) {
         std::abort();
     }
 }
-
-class BodyRequest : public vx::rc::IHttpRequest {
-public:
-    explicit BodyRequest(std::string body) : body_(std::move(body)) {}
-    const std::string& getMethod() const override { return method_; }
-    std::string getBody() const override { return body_; }
-    const std::smatch& getPathMatch() const override { return match_; }
-    const std::vector<std::pair<std::string, std::string>>& getHeaders() const override { return headers_; }
-    const std::string& getQueryString() const override { return query_; }
-
-private:
-    std::string body_;
-    std::string method_ = "POST";
-    std::smatch match_;
-    std::vector<std::pair<std::string, std::string>> headers_;
-    std::string query_;
-};
 
 // Each id is its own value; an id starting with "!" picks a vault failure by its next byte.
 class EchoVaultService : public service::IVaultService {
@@ -114,7 +96,7 @@ void checkAnswer(int status, const std::string& body) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const auto handler =
         std::make_shared<vx::rc::vault_accessor::handlers::GetCredentialsHandler>(std::make_shared<EchoVaultService>());
-    const BodyRequest request(std::string(reinterpret_cast<const char*>(data), size));
+    const vx::test::FakeRequest request(std::string(reinterpret_cast<const char*>(data), size));
     int calls = 0;
     try {
         handler->execute(request, [&calls](const vx::rc::IHttpResponse& response) {
